@@ -13,7 +13,8 @@ mkdir -p "$WINEPREFIX"
 # parallel test starts from each creating the prefix at once.
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then wineboot -i >/dev/null 2>&1 || true; fi
-  wineserver -p >/dev/null 2>&1 || true
+  # The lock's descriptor must not leak into the server, which outlives us.
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then wineboot -i >/dev/null 2>&1 9>&- || true; fi
+  wineserver -p >/dev/null 2>&1 9>&- || true
 ) 9>"$WINEPREFIX.lock"
 exec wine "$exe" "$@"
