@@ -17,6 +17,7 @@
 #include "core/text.h"
 #include "engine/engine.h"
 #include "hooks/hooks.h"
+#include "ui/i18n.h"
 
 namespace bh::core {
 namespace {
@@ -126,6 +127,7 @@ bool testing::PumpConfirmed() { return State().pumpConfirmed.load(); }
 
 // The first start-up wave (game thread, one posted task).
 void StartWaveThree() {
+  ui::InitI18n();
   LogInfo(tag::kBootstrap, "WO-3 modules ready ({} {}, game build {})", ModName, ModVersion, GameBuildId());
 }
 
