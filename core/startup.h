@@ -36,7 +36,9 @@ void Start(std::int32_t gameThreadId);
 
 // The initialisation thread's body: waits for the engine, installs the
 // detours, fires OnReady and confirms the pump.
+#if defined(_WIN32)
 unsigned long __stdcall InitThread(void* unused);
+#endif
 
 // Outcome of the engine wait (0..4), and its text in the give-up line.
 enum class EngineReadiness : int { ObjectsEmpty = 0, NoEngine = 1, NoViewport = 2, Ready = 3, Fault = 4 };
