@@ -15,6 +15,11 @@ mkdir -p "$WINEPREFIX"
   flock 9
   # The lock's descriptor must not leak into the server, which outlives us.
   if [ ! -f "$WINEPREFIX/system.reg" ]; then wineboot -i >/dev/null 2>&1 9>&- || true; fi
-  wineserver -p >/dev/null 2>&1 9>&- || true
+  if wineserver -p >/dev/null 2>&1 9>&-; then
+    # A new server session: start its services now, detached from our output
+    # streams; started by the program below they would keep the caller's
+    # pipes (ctest's) open for as long as the server lives.
+    wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$WINEPREFIX.lock"
 exec wine "$exe" "$@"
