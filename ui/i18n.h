@@ -42,7 +42,7 @@ void SelectLanguage(Language language);
 void InitI18n();
 
 namespace testing {
-// Replaces the source of Steam's game language ("" = not available).
+// Replaces the source of Steam's game language ("" = not available); null restores Steam.
 void SetGameLanguageSource(std::string (*source)());
 bool DetectionRunning();
 }  // namespace testing

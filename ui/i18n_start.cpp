@@ -1,4 +1,6 @@
 // The language at start-up, first-run detection from Steam, and the saved choice.
+#include <windows.h>
+
 #include <atomic>
 
 #include "core/config.h"
@@ -13,14 +15,29 @@ namespace {
 constexpr float kAskEverySeconds = 2.0f;
 constexpr float kGiveUpSeconds = 90.0f;
 
-std::string NoGameLanguage() { return {}; }
+// Steam's language for this game, through the flat interface of the Steam
+// library the game has loaded; "" when the library, the interface or the
+// answer is missing.
+std::string SteamGameLanguage() {
+  HMODULE steam = GetModuleHandleW(L"steam_api64.dll");
+  if (!steam) return {};
+  using AppsFn = void* (*)();
+  using LanguageFn = const char* (*)(void*);
+  auto apps = reinterpret_cast<AppsFn>(GetProcAddress(steam, "SteamAPI_SteamApps_v008"));
+  auto language = reinterpret_cast<LanguageFn>(GetProcAddress(steam, "SteamAPI_ISteamApps_GetCurrentGameLanguage"));
+  if (!apps || !language) return {};
+  void* interface = apps();
+  if (!interface) return {};
+  const char* answer = language(interface);
+  return answer ? std::string(answer) : std::string();
+}
 
 // Game thread only, except the source, which tests swap before start-up.
 struct DetectionState {
   float countdownSeconds = 0;
   float elapsedSeconds = 0;  // sum of the ticks' steps: the pump's clock
   std::int32_t tickerId = 0;
-  std::atomic<std::string (*)()> gameLanguage{&NoGameLanguage};
+  std::atomic<std::string (*)()> gameLanguage{&SteamGameLanguage};
 };
 
 DetectionState& Detection() {
@@ -84,7 +101,7 @@ void InitI18n() {
 }
 
 void testing::SetGameLanguageSource(std::string (*source)()) {
-  Detection().gameLanguage.store(source ? source : &NoGameLanguage);
+  Detection().gameLanguage.store(source ? source : &SteamGameLanguage);
 }
 
 bool testing::DetectionRunning() { return Detection().tickerId != 0; }
