@@ -1,9 +1,9 @@
 // Game-thread execution: posted tasks, per-frame tickers and the guarded call.
 //
-// Offers: IsGameThread, PostToGameThread, AddTicker/RemoveTicker, GuardedCall.
-// The pump pass (PumpGameThread) runs the posted tasks, then the tickers, at
-// most once per world frame; it is driven by the dispatch detour.
-// Needs: Log; the world clock for the pump pass.
+// Offers: IsGameThread, PostToGameThread, AddTicker/RemoveTicker, GuardedCall,
+// PumpGameThread (runs the posted tasks, then the tickers, at most once per
+// world frame; driven by the dispatch detour).
+// Needs: Log; for the pump pass, the world and its real-time clock (engine).
 // Threads: posting, adding and removing from any thread; everything posted
 // or registered runs on the game thread, never under a lock.
 #pragma once
@@ -50,6 +50,25 @@ GuardResult GuardedCall(const char* tag, const char* label, F&& callable) {
 // this order, tests drive them directly.
 void RunPostedTasks();
 void RunTickers(float stepSeconds);
+
+// One pump pass, at most once per world frame: called at every ProcessEvent
+// on the game thread (elsewhere it returns at once; so does a nested call).
+// Passes are at least 1 ms apart; the step is the change of the world's real
+// time, limited to 0.25 s, and 0 after a world change or a clock going back.
+// Without a world only the posted tasks run.
+void PumpGameThread();
+
+namespace testing {
+// The pump's high-resolution counter and its frequency (counts per second);
+// null fields restore the performance counter.
+struct PumpCounter {
+  std::uint64_t (*now)();
+  std::uint64_t (*frequency)();
+};
+void SetPumpCounter(PumpCounter counter);
+// Forgets the last pass, world and world time, as before the first pass.
+void ResetPump();
+}  // namespace testing
 
 namespace platform {
 std::uint32_t CurrentThreadId();

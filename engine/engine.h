@@ -1,22 +1,22 @@
-// Engine access: what the start-up needs from the engine.
+// Engine access for start-up: is the engine usable yet, and the class prewarm.
 //
-// Offers: ProbeReadiness (is the object system up, is there an engine with a
-// viewport), ObjectCount, PrewarmSdkClasses.
-// Threads: the probe and the prewarm run on the initialisation thread before
-// the modules start; everything else of engine access is game-thread only.
+// Offers: ProbeReadiness (object array, engine object, game viewport),
+// PrewarmSdkClasses; ObjectCount comes with engine/objects.h.
+// Needs: object access (engine/objects.h), the call wrappers' library slots.
+// Threads: both run on the initialisation thread before the modules start;
+// every read they make is guarded, so a foreign or half-built engine gives
+// Fault or false, never a crash.
 #pragma once
 
-#include <cstdint>
-
 #include "core/startup.h"
+#include "engine/objects.h"
 
 namespace bh::engine {
 
 // One guarded probe: any access fault answers Fault.
 core::EngineReadiness ProbeReadiness();
-// Element count of the engine's object array (0 when unknown).
-std::int32_t ObjectCount();
-// Resolves the three library classes the first calls need; false on failure.
+// Resolves GameplayStatics, KismetSystemLibrary and KismetStringLibrary into
+// the slots the wrappers use; false when one is missing or a read faulted.
 bool PrewarmSdkClasses();
 
 }  // namespace bh::engine

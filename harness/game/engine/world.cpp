@@ -582,6 +582,7 @@ FVector ActorLocation(const UObject* actor) { return StateOf(actor).location; }
 FRotator ActorRotation(const UObject* actor) { return StateOf(actor).rotation; }
 UObject* RootComponent(const UObject* actor) { return StateOf(actor).root; }
 std::vector<UObject*> Components(const UObject* actor) { return StateOf(actor).components; }
+UObject* AddComponent(UObject* actor, UClass* cls, const std::wstring& name) { return NewComponent(cls, actor, name); }
 bool ActorFinished(const UObject* actor) { return StateOf(actor).finished; }
 
 void DestroyActor(UObject* actor) {

@@ -63,6 +63,8 @@ FVector ActorLocation(const UObject* actor);
 FRotator ActorRotation(const UObject* actor);
 UObject* RootComponent(const UObject* actor);
 std::vector<UObject*> Components(const UObject* actor);
+// A new component of cls owned by actor (own pages, like every spawned part).
+UObject* AddComponent(UObject* actor, UClass* cls, const std::wstring& name);
 bool ActorFinished(const UObject* actor);
 // Spawns the player character (FS_PlayerChar_C, loading its classes when they
 // were unloaded) and gives it to the player controller.
