@@ -1,8 +1,9 @@
-// The broker: one select() loop over every client and control connection,
-// a queue of timed deliveries (messages under impairment, call results after
+// The broker: a reader thread per client or control connection, a scheduler
+// thread for timed deliveries (messages under impairment, call results after
 // their delay), and the accounts, friends and lobbies. One mutex guards all of
-// it; the serving thread holds it while it handles a frame, Command() while
-// it runs a command.
+// it; a reader holds it while it handles what it read, Command() while it
+// runs a command. (A select() loop was tried first: under Wine it often woke
+// only at its time-out, which put milliseconds on every message.)
 //
 // [SECTION] State
 // [SECTION] Sockets and frames
@@ -11,7 +12,6 @@
 // [SECTION] Client requests
 // [SECTION] Control commands
 // [SECTION] Serving loop
-#define FD_SETSIZE 1024
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -80,7 +81,9 @@ struct Connection {
   std::uint64_t account = 0;  // after Hello
   std::vector<std::uint8_t> input;
   std::map<std::uint64_t, std::int64_t> lobbyDataRequested;  // lobby -> when (us)
-  bool closing = false;
+  std::vector<std::uint8_t> output;  // frames waiting for Flush()
+  bool closing = false;  // its reader thread cleans up once the socket is shut down
+  bool shutDown = false;
 };
 
 struct Impairment {
@@ -109,6 +112,8 @@ struct Broker::State {
   std::uint16_t port = 0;
   std::thread thread;
   std::atomic<bool> stop{false};
+  std::condition_variable wake;  // with `lock`: the scheduler's next due item, reader threads ending
+  int readers = 0;               // reader threads alive; under lock
 
   std::map<SOCKET, Connection> connections;
   std::map<std::uint64_t, Account> accounts;
@@ -158,6 +163,7 @@ struct Broker::State {
   void Schedule(Scheduled s) {
     s.seq = nextSeq++;
     queue.push(std::move(s));
+    wake.notify_all();
   }
 
   // Lobbies.
@@ -194,27 +200,34 @@ struct Broker::State {
   void RunDue(std::int64_t now);
 
   // Serving.
-  void Accept();
-  void ReadFrom(Connection& c);
+  void Serve(SOCKET socket);
+  void ReadFrom(Connection& c, const char* data, int size);
   void HandleFrame(Connection& c, const std::uint8_t* body, std::size_t size);
   void HandleControlLines(Connection& c);
   void Drop(Connection& c);
   void Reap();
+  void Flush();
   std::string Command(const std::string& line);
 };
 
 // [SECTION] Sockets and frames
 
+// Frames are gathered per connection and written by Flush() once the work
+// at hand is done: a burst read in one go leaves in one send per receiver.
 void Broker::State::Push(Connection& c, const std::vector<std::uint8_t>& frame) {
-  if (c.closing) return;
-  std::size_t sent = 0;
-  while (sent < frame.size()) {
-    int n = ::send(c.socket, reinterpret_cast<const char*>(frame.data() + sent), static_cast<int>(frame.size() - sent), 0);
-    if (n <= 0) {
-      c.closing = true;
-      return;
+  if (!c.closing) c.output.insert(c.output.end(), frame.begin(), frame.end());
+}
+
+void Broker::State::Flush() {
+  for (auto& [socket, c] : connections) {
+    std::size_t sent = 0;
+    while (!c.closing && sent < c.output.size()) {
+      int n = ::send(socket, reinterpret_cast<const char*>(c.output.data() + sent),
+                     static_cast<int>(c.output.size() - sent), 0);
+      if (n <= 0) c.closing = true;
+      else sent += static_cast<std::size_t>(n);
     }
-    sent += static_cast<std::size_t>(n);
+    c.output.clear();
   }
 }
 
@@ -693,16 +706,6 @@ std::string Broker::State::Command(const std::string& line) {
 
 // [SECTION] Serving loop
 
-void Broker::State::Accept() {
-  SOCKET s = ::accept(listener, nullptr, nullptr);
-  if (s == INVALID_SOCKET) return;
-  BOOL on = TRUE;
-  setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-  Connection c;
-  c.socket = s;
-  connections[s] = std::move(c);
-}
-
 void Broker::State::HandleControlLines(Connection& c) {
   for (;;) {
     auto nl = std::find(c.input.begin(), c.input.end(), '\n');
@@ -715,14 +718,8 @@ void Broker::State::HandleControlLines(Connection& c) {
   }
 }
 
-void Broker::State::ReadFrom(Connection& c) {
-  char buffer[65536];
-  int n = ::recv(c.socket, buffer, sizeof buffer, 0);
-  if (n <= 0) {
-    c.closing = true;
-    return;
-  }
-  c.input.insert(c.input.end(), buffer, buffer + n);
+void Broker::State::ReadFrom(Connection& c, const char* data, int n) {
+  c.input.insert(c.input.end(), data, data + n);
   if (c.kind == Connection::Kind::Unknown) {
     if (c.input.size() < 4) return;
     if (std::equal(c.input.begin(), c.input.begin() + 4, kClientMagic)) {
@@ -767,23 +764,40 @@ void Broker::State::Drop(Connection& c) {
   closesocket(c.socket);
 }
 
+// Connections marked closing are shut down; their reader threads then see
+// the end of the stream and clean up.
 void Broker::State::Reap() {
-  for (auto it = connections.begin(); it != connections.end();) {
-    if (it->second.closing) {
-      Drop(it->second);
-      it = connections.erase(it);
-    } else {
-      ++it;
+  for (auto& [socket, c] : connections) {
+    if (c.closing && !c.shutDown) {
+      c.shutDown = true;
+      shutdown(socket, SD_BOTH);
     }
+  }
+}
+
+void Broker::State::Serve(SOCKET socket) {
+  char buffer[65536];
+  for (;;) {
+    int n = ::recv(socket, buffer, sizeof buffer, 0);
+    std::lock_guard<std::mutex> guard(lock);
+    Connection& c = connections[socket];  // stays until this thread erases it
+    if (n <= 0) {
+      Drop(c);
+      connections.erase(socket);
+      --readers;
+      wake.notify_all();
+      return;
+    }
+    if (!c.closing) ReadFrom(c, buffer, n);
+    RunDue(NowUs());
+    Flush();
+    Reap();
   }
 }
 
 Broker::Broker() : state_(std::make_unique<State>()) {}
 Broker::~Broker() {
   Stop();
-  std::lock_guard<std::mutex> guard(state_->lock);
-  for (auto& [s, c] : state_->connections) closesocket(s);
-  state_->connections.clear();
   if (state_->listener != INVALID_SOCKET) closesocket(state_->listener);
 }
 
@@ -811,32 +825,48 @@ std::uint16_t Broker::Port() const { return state_->port; }
 
 void Broker::Run(int idleExitSeconds) {
   State& st = *state_;
+  std::thread scheduler([&st] {
+    std::unique_lock<std::mutex> lock(st.lock);
+    while (!st.stop.load()) {
+      if (st.queue.empty()) st.wake.wait_for(lock, std::chrono::milliseconds(100));
+      else st.wake.wait_for(lock, std::chrono::microseconds(std::max<std::int64_t>(st.queue.top().dueUs - NowUs(), 0)));
+      st.RunDue(NowUs());
+      st.Flush();
+      st.Reap();
+    }
+  });
   std::int64_t lastClientUs = NowUs();
   while (!st.stop.load()) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(st.listener, &readable);
-    std::int64_t waitUs = 50000;
-    {
-      std::lock_guard<std::mutex> guard(st.lock);
-      for (auto& [s, c] : st.connections) FD_SET(s, &readable);
-      if (!st.queue.empty()) waitUs = std::clamp<std::int64_t>(st.queue.top().dueUs - NowUs(), 0, 50000);
+    timeval tv{0, 200000};
+    if (::select(0, &readable, nullptr, nullptr, &tv) > 0) {
+      SOCKET s = ::accept(st.listener, nullptr, nullptr);
+      if (s != INVALID_SOCKET) {
+        BOOL on = TRUE;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+        std::lock_guard<std::mutex> guard(st.lock);
+        st.connections[s].socket = s;
+        ++st.readers;
+        std::thread([&st, s] { st.Serve(s); }).detach();
+      }
     }
-    timeval tv{0, static_cast<long>(waitUs)};
-    int ready = ::select(0, &readable, nullptr, nullptr, &tv);
     std::lock_guard<std::mutex> guard(st.lock);
-    if (ready > 0) {
-      if (FD_ISSET(st.listener, &readable)) st.Accept();
-      for (auto& [s, c] : st.connections)
-        if (FD_ISSET(s, &readable) && !c.closing) st.ReadFrom(c);
-    }
-    st.RunDue(NowUs());
-    st.Reap();
     bool anyClient = false;
     for (auto& [s, c] : st.connections) anyClient |= c.kind != Connection::Kind::Control;
     if (anyClient) lastClientUs = NowUs();
     if (idleExitSeconds > 0 && NowUs() - lastClientUs > idleExitSeconds * 1000000ll) break;
   }
+  st.stop.store(true);
+  {
+    std::unique_lock<std::mutex> lock(st.lock);
+    for (auto& [s, c] : st.connections) c.closing = true;
+    st.Reap();
+    st.wake.notify_all();
+    st.wake.wait_for(lock, std::chrono::seconds(5), [&st] { return st.readers == 0; });
+  }
+  scheduler.join();
 }
 
 bool Broker::Start(std::uint16_t port) {
@@ -854,6 +884,7 @@ std::string Broker::Command(const std::string& line) {
   std::lock_guard<std::mutex> guard(state_->lock);
   std::string reply = state_->Command(line);
   state_->RunDue(NowUs());
+  state_->Flush();
   state_->Reap();
   return reply;
 }

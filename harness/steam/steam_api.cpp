@@ -181,9 +181,11 @@ struct Client {
   bool steamIdZero = false;
   bool callbackThread = false;
 
-  // Connection: writes under writeLock; the reader thread alone reads.
+  // Connection: see SendFrame for writing; the reader thread alone reads.
   SOCKET socket = INVALID_SOCKET;
-  std::mutex writeLock;
+  std::mutex writeLock;  // guards outgoing and sending; every sending thread
+  std::vector<std::uint8_t> outgoing;
+  bool sending = false;
   std::thread reader;
   std::atomic<bool> connected{false};
 
@@ -246,17 +248,40 @@ bool CheckSelf(const void* self, const Interface& expected, const char* function
 
 // [SECTION] Broker connection
 
+// The first caller to find nobody sending sends at once (latency first, as
+// Steam's no-delay flag asks); callers arriving meanwhile append, and the
+// sender takes what gathered along in its next write.
 bool SendFrame(const std::vector<std::uint8_t>& frame) {
   Client& c = C();
   if (!c.connected.load()) return false;
-  std::lock_guard<std::mutex> guard(c.writeLock);
-  std::size_t sent = 0;
-  while (sent < frame.size()) {
-    int n = ::send(c.socket, reinterpret_cast<const char*>(frame.data() + sent), static_cast<int>(frame.size() - sent), 0);
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
+  std::unique_lock<std::mutex> lock(c.writeLock);
+  c.outgoing.insert(c.outgoing.end(), frame.begin(), frame.end());
+  if (c.sending) return true;
+  c.sending = true;
+  std::vector<std::uint8_t> batch;
+  bool ok = true;
+  while (ok && !c.outgoing.empty()) {
+    batch.swap(c.outgoing);
+    c.outgoing.clear();
+    lock.unlock();
+    std::size_t sent = 0;
+    while (sent < batch.size()) {
+      int n = ::send(c.socket, reinterpret_cast<const char*>(batch.data() + sent),
+                     static_cast<int>(batch.size() - sent), 0);
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      sent += static_cast<std::size_t>(n);
+    }
+    lock.lock();
   }
-  return true;
+  c.sending = false;
+  if (!ok) {
+    c.outgoing.clear();
+    c.connected.store(false);
+  }
+  return ok;
 }
 
 // A request that expects a reply; the reply's fields, or none after 10 s or
@@ -570,8 +595,8 @@ void SteamAPI_Shutdown() {
   if (!c.ready.exchange(false)) return;
   if (c.dispatcher.joinable()) c.dispatcher.join();
   shutdown(c.socket, SD_BOTH);
-  closesocket(c.socket);
   if (c.reader.joinable()) c.reader.join();
+  closesocket(c.socket);
 }
 
 void SteamAPI_RunCallbacks() {

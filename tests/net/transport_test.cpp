@@ -72,8 +72,10 @@ TEST_F(TransportFixture, OpeningTwiceSendsOneOpenerAndZeroOrSelfAreIgnored) {
   transport.OpenSession(Account(2));
   transport.OpenSession(0);
   transport.OpenSession(Account(1));
-  Sleep(200);
-  std::vector<fwtest::VirtualMessage> got = steam.Received(2);
+  std::vector<fwtest::VirtualMessage> got;
+  fwtest::PumpUntil([&] { for (auto& m : steam.Received(2)) got.push_back(m); }, [&] { return !got.empty(); });
+  Sleep(300);  // a second opener would have arrived by now
+  for (auto& m : steam.Received(2)) got.push_back(m);
   ASSERT_EQ(got.size(), 1u) << steam.Cmd("stats").dump();
   EXPECT_EQ(got[0].hex, "fa");
   EXPECT_EQ(got[0].channel, 0);
@@ -109,7 +111,9 @@ TEST_F(TransportFixture, PollDrainsBothChannelsInOrderAtMost1024PerChannel) {
   transport.OpenSession(Account(2));
   for (int i = 0; i < 3; ++i) steam.Cmd("vsend 2 1 0 a{}", i);
   for (int i = 0; i < 1030; ++i) steam.Cmd("vsend 2 1 1 b{:x}{:02x}", i >> 8, i & 0xFF);
-  Sleep(300);
+  // All of them on their way to us, then time to arrive.
+  fwtest::PumpUntil([] {}, [&] { return steam.Cmd("stats")["delivered"].get<int>() >= 1033 + 1; });
+  Sleep(500);
   steam.RunCallbacks();
   std::vector<Packet> first;
   transport.Poll(first);
