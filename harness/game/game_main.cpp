@@ -68,6 +68,7 @@ struct Switches {
   bool startTwice = false;
   bool printLog = true;
   bool loadDll = true;
+  bool steam = false;  // load the stand-in steam_api64.dll and pump it every frame
   standin::BootOptions boot;
 };
 
@@ -87,6 +88,7 @@ Switches Parse(int argc, wchar_t** argv) {
     else if (arg == L"--start-twice") s.startTwice = true;
     else if (arg == L"--no-log") s.printLog = false;
     else if (arg == L"--no-dll") s.loadDll = false;
+    else if (arg == L"--steam") s.steam = true;
     // Anything else (-bhcoop-noplsf, +connect_lobby ...) is for the library to read.
   }
   return s;
@@ -102,6 +104,17 @@ int wmain(int argc, wchar_t** argv) {
   standin::StartWorkerThread();
   std::printf("game: booted, %d objects, game thread %lu\n", standin::ObjectArray().numElements, GetCurrentThreadId());
   std::fflush(stdout);
+
+  // Like the real game, Steam is loaded and initialised before anything else
+  // of the game's runs, and pumped once per frame on the game thread.
+  void (*runSteamCallbacks)() = nullptr;
+  if (s.steam) {
+    HMODULE steam = LoadLibraryW((OwnFolder() + L"\\steam_api64.dll").c_str());
+    auto init = steam ? reinterpret_cast<bool (*)()>(GetProcAddress(steam, "SteamAPI_Init")) : nullptr;
+    bool up = init && init();
+    std::printf("game: Steam %s\n", up ? "initialised" : "did not start");
+    if (up) runSteamCallbacks = reinterpret_cast<void (*)()>(GetProcAddress(steam, "SteamAPI_RunCallbacks"));
+  }
 
   if (s.loadDll) {
     HMODULE dll = LoadLibraryW((OwnFolder() + L"\\Fenwarden.dll").c_str());
@@ -134,6 +147,7 @@ int wmain(int argc, wchar_t** argv) {
     if (elapsed >= s.seconds) break;
     double delta = double(now.QuadPart - last.QuadPart) / double(frequency.QuadPart);
     last = now;
+    if (runSteamCallbacks) runSteamCallbacks();
     standin::RunFrame(delta * s.timeScale);
     if (standin::FrameCount() % 60 == 0) standin::CollectGarbage();
     Sleep(static_cast<DWORD>(s.frameMs));
