@@ -17,7 +17,10 @@
 #include "core/text.h"
 #include "engine/engine.h"
 #include "hooks/hooks.h"
+#include "coop/coop.h"
+#include "ui/coop_menu.h"
 #include "ui/i18n.h"
+#include "ui/overlay.h"
 
 namespace bh::core {
 namespace {
@@ -128,6 +131,9 @@ bool testing::PumpConfirmed() { return State().pumpConfirmed.load(); }
 // The first start-up wave (game thread, one posted task).
 void StartWaveThree() {
   ui::InitI18n();
+  if (!ui::OverlayInit()) LogError(tag::kBootstrap, "overlay init failed - continuing without the F5 menu / toasts");
+  coop::Init();
+  ui::InitCoopMenu();
   LogInfo(tag::kBootstrap, "WO-3 modules ready ({} {}, game build {})", ModName, ModVersion, GameBuildId());
 }
 

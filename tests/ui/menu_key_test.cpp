@@ -15,7 +15,7 @@ TEST(MenuKey, NamesToVirtualKeyCodes) {
       {"F9x", 120, false},   {"pgdn", 0x22, false}, {"PageUp", 0x21, false}, {"ins", 0x2D, false},
       {"Delete", 0x2E, false}, {"home", 0x24, false}, {"END", 0x23, false}, {"~", 0xC0, false},
       {"`", 0xC0, false},    {"grave", 0xC0, false}, {"q", 'Q', false},   {"7", '7', false},
-      {"", 116, true},       {"F", 116, true},     {"FF", 116, true},    {"ctrl", 116, true},
+      {"", 116, true},       {"F", 'F', false},     {"FF", 116, true},    {"ctrl", 116, true},
   };
   for (const Case& c : cases) {
     fwtest::LogCapture capture;
