@@ -77,7 +77,7 @@ std::function<void()>& OnCoopStarted();
 std::function<void()>& OnCoopEnded();
 
 namespace testing {
-// Replaces the source of the game's active save slot (-1 = none).
+// Replaces the source of the game's active save slot (-1 = none); null means none.
 void SetSaveSlotSource(int (*source)());
 // Runs one "coop" ticker pass.
 void Tick(float dt);

@@ -25,6 +25,9 @@
 #include "ui/toasts.h"
 
 namespace bh::coop {
+
+int ActiveSaveSlotFromGame();  // save_slot_win.cpp
+
 namespace {
 
 using net::SessionState;
@@ -78,7 +81,7 @@ struct CoopContext {
   std::string localName, profileKey;
   int saveSlot = 0;
   float nameTimer = 0;
-  int (*saveSlotSource)() = &NoSaveSlot;
+  int (*saveSlotSource)() = &ActiveSaveSlotFromGame;
 
   bool coopActive = false;
   std::function<void()> onCoopStarted, onCoopEnded;

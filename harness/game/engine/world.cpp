@@ -188,6 +188,8 @@ using C = UClass*;
 constexpr std::uint32_t kLibrary = kFuncStatic | kFuncFinal | kFuncBlueprintCallable;
 constexpr std::uint32_t kMember = kFuncFinal | kFuncBlueprintCallable;
 
+std::atomic<std::int32_t> g_activeSaveSlot{0};
+
 UClass* Define(const wchar_t* name, const wchar_t* parent, std::uint32_t size, std::uint64_t castFlags = 0,
                const wchar_t* package = L"/Script/Engine") {
   return DefineClass({name, ClassNamed(parent), Package(package), size, castFlags});
@@ -238,6 +240,10 @@ void DefineEngineClasses() {
   Define(L"Material", L"MaterialInterface", 0x5E0);
   Define(L"Texture2D", L"Object", 0x180);
   Define(L"SoundWave", L"Object", 0x2C0);
+
+  // GameInstance: the game's save slot in use (SetActiveSaveSlot).
+  DefineNative(ClassNamed(L"GameInstance"), L"GetActiveSaveSlotIndex", {Ret<std::int32_t>()},
+               [](Call& c) { c.Ret<std::int32_t>() = g_activeSaveSlot.load(); }, kMember);
 
   // Actor
   UClass* actor = ClassNamed(L"Actor");
@@ -712,5 +718,7 @@ void detail::BuildWorld(const BootOptions& options) {
   });
   AddFillers(options.objectCount);
 }
+
+void SetActiveSaveSlot(std::int32_t slot) { g_activeSaveSlot.store(slot); }
 
 }  // namespace standin

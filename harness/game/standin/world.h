@@ -47,6 +47,8 @@ UWorld* ChangeLevel(const std::wstring& mapName);
 
 // The current world's real-time clock (never paused or dilated), seconds.
 void SetRealTimeSeconds(double seconds);
+// What the game instance's GetActiveSaveSlotIndex answers (0 at first).
+void SetActiveSaveSlot(std::int32_t slot);
 double RealTimeSeconds();
 bool GamePaused();
 
