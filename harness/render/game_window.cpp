@@ -1,10 +1,10 @@
 #include "game_window.h"
 
 #include <d3d11.h>
-#include <d3d11_1.h>
 #include <dxgi.h>
 
 #include <chrono>
+#include <cstdio>
 
 namespace standin {
 namespace {
@@ -96,6 +96,65 @@ void GameWindow::RequestSecondWindow() {
   wantSecondWindow_ = true;
 }
 
+void GameWindow::RequestScreenshot(const std::wstring& path) {
+  std::lock_guard<std::mutex> guard(screenshotLock_);
+  screenshotPath_ = path;
+}
+
+namespace {
+
+void SaveBuffer(ID3D11Device* device, ID3D11DeviceContext* context, IDXGISwapChain* swapChain,
+                const std::wstring& path) {
+  ID3D11Texture2D* back = nullptr;
+  if (FAILED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&back)))) return;
+  D3D11_TEXTURE2D_DESC desc;
+  back->GetDesc(&desc);
+  desc.Usage = D3D11_USAGE_STAGING;
+  desc.BindFlags = 0;
+  desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+  desc.MiscFlags = 0;
+  ID3D11Texture2D* staging = nullptr;
+  if (SUCCEEDED(device->CreateTexture2D(&desc, nullptr, &staging))) {
+    context->CopyResource(staging, back);
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    if (SUCCEEDED(context->Map(staging, 0, D3D11_MAP_READ, 0, &mapped))) {
+      const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
+      const int stride = (width * 3 + 3) & ~3;
+      std::vector<unsigned char> pixels(static_cast<std::size_t>(stride) * height);
+      for (int y = 0; y < height; ++y) {
+        const unsigned char* row = static_cast<const unsigned char*>(mapped.pData) + y * mapped.RowPitch;
+        unsigned char* out = pixels.data() + static_cast<std::size_t>(height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x) {
+          out[x * 3 + 0] = row[x * 4 + 2];
+          out[x * 3 + 1] = row[x * 4 + 1];
+          out[x * 3 + 2] = row[x * 4 + 0];
+        }
+      }
+      context->Unmap(staging, 0);
+      BITMAPINFOHEADER info{};
+      info.biSize = sizeof info;
+      info.biWidth = width;
+      info.biHeight = height;
+      info.biPlanes = 1;
+      info.biBitCount = 24;
+      BITMAPFILEHEADER header{};
+      header.bfType = 0x4D42;
+      header.bfOffBits = sizeof header + sizeof info;
+      header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+      if (FILE* f = _wfopen(path.c_str(), L"wb")) {
+        std::fwrite(&header, sizeof header, 1, f);
+        std::fwrite(&info, sizeof info, 1, f);
+        std::fwrite(pixels.data(), 1, pixels.size(), f);
+        std::fclose(f);
+      }
+    }
+    staging->Release();
+  }
+  back->Release();
+}
+
+}  // namespace
+
 void GameWindow::WindowThread(Options options) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
@@ -156,8 +215,6 @@ void GameWindow::RenderThread() {
     failed_ = true;
     return;
   }
-  ID3D11DeviceContext1* context1 = nullptr;
-  context->QueryInterface(__uuidof(ID3D11DeviceContext1), reinterpret_cast<void**>(&context1));
   IDXGIFactory* factory = nullptr;
   {
     IDXGIDevice* dxgiDevice = nullptr;
@@ -167,6 +224,19 @@ void GameWindow::RenderThread() {
       adapter->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void**>(&factory));
     Release(adapter);
     Release(dxgiDevice);
+  }
+  // The moving square: a small texture copied onto each frame.
+  ID3D11Texture2D* square = nullptr;
+  {
+    std::vector<std::uint32_t> orange(120 * 120, 0xFF338CD9u);  // RGBA bytes D9 8C 33 FF
+    D3D11_TEXTURE2D_DESC sd{};
+    sd.Width = sd.Height = 120;
+    sd.MipLevels = sd.ArraySize = 1;
+    sd.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+    sd.SampleDesc.Count = 1;
+    sd.Usage = D3D11_USAGE_DEFAULT;
+    D3D11_SUBRESOURCE_DATA data{orange.data(), 120 * 4, 0};
+    device->CreateTexture2D(&sd, &data, &square);
   }
   IDXGISwapChain* secondChain = nullptr;
   ID3D11RenderTargetView* target = nullptr;
@@ -203,6 +273,14 @@ void GameWindow::RenderThread() {
       --pending_;
     }
     if (!swapChain) break;
+    {
+      std::wstring path;
+      {
+        std::lock_guard<std::mutex> guard(screenshotLock_);
+        path.swap(screenshotPath_);
+      }
+      if (!path.empty()) SaveBuffer(device, context, swapChain, path);
+    }
     if (!target) {
       ID3D11Texture2D* back = nullptr;
       if (SUCCEEDED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&back)))) {
@@ -214,12 +292,13 @@ void GameWindow::RenderThread() {
       const float scene[4] = {0.10f, 0.14f, 0.20f, 1.0f};
       context->ClearRenderTargetView(target, scene);
       // A square that moves across the scene, so a frame is visibly a game frame.
-      if (context1) {
+      if (square) {
         double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        LONG x = static_cast<LONG>((t * 200.0)) % (width > 120 ? width - 120 : 1);
-        D3D11_RECT square{x, height / 2 - 60, x + 120, height / 2 + 60};
-        const float colour[4] = {0.85f, 0.55f, 0.20f, 1.0f};
-        context1->ClearView(target, colour, &square, 1);
+        UINT x = static_cast<UINT>(t * 200.0) % static_cast<UINT>(width > 120 ? width - 120 : 1);
+        ID3D11Resource* back = nullptr;
+        target->GetResource(&back);
+        context->CopySubresourceRegion(back, 0, x, static_cast<UINT>(height / 2 - 60), 0, square, 0, nullptr);
+        back->Release();
       }
       context->OMSetRenderTargets(1, &target, nullptr);
     }
@@ -229,10 +308,10 @@ void GameWindow::RenderThread() {
     Sleep(15);
   }
   Release(target);
+  Release(square);
   Release(secondChain);
   Release(swapChain);
   Release(factory);
-  Release(context1);
   Release(context);
   Release(device);
 }

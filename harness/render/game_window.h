@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,9 @@ class GameWindow {
   void RequestNewSwapChain();  // same window and device
   void RequestSecondWindow();  // another window with its own swap chain
   bool requestsDone() const { return pending_.load() == 0; }
+  // Saves the last presented frame (with whatever was drawn over it inside
+  // Present) as a 24-bit BMP, before the next frame is drawn.
+  void RequestScreenshot(const std::wstring& path);
 
  private:
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
@@ -59,6 +63,8 @@ class GameWindow {
   std::atomic<int> pending_{0};
   std::atomic<int> resizeWidth_{0}, resizeHeight_{0};
   std::atomic<bool> wantNewSwapChain_{false}, wantSecondWindow_{false};
+  std::mutex screenshotLock_;  // guards screenshotPath_; any thread asks, the render thread takes
+  std::wstring screenshotPath_;
   int width_ = 0, height_ = 0;
 
   mutable std::mutex receivedLock_;  // guards the two records; window thread writes, tests read
