@@ -483,7 +483,7 @@ TEST_F(HookEngine, SlotsShareBlocksNearTheTargetAndFreeTheLastOne) {
 // Toggling hooks while another thread runs through them.
 
 IntFn g_raceTrampoline = nullptr;
-std::atomic<int> g_raceDetourCalls{0};
+std::atomic<long long> g_raceDetourCalls{0};  // billions of calls on a slow machine
 int RaceDetour(int x) {
   ++g_raceDetourCalls;
   return g_raceTrampoline(x);
@@ -520,7 +520,7 @@ TEST_F(HookEngine, TogglingWhileAnotherThreadCallsThrough) {
   for (std::thread& t : workers) t.join();
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_GT(g_raceDetourCalls.load(), 0);
-  std::printf("calls %lld, through the detour %d, instruction pointers moved %u\n", calls.load(),
+  std::printf("calls %lld, through the detour %lld, instruction pointers moved %u\n", calls.load(),
               g_raceDetourCalls.load(), bh::hooks::testing::InstructionPointerMoves());
   ASSERT_EQ(MH_RemoveHook(target), MH_OK);
 }
