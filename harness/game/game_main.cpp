@@ -85,6 +85,9 @@ Switches Parse(int argc, wchar_t** argv) {
     else if (arg == L"--no-viewport") s.boot.viewport = false;
     else if (arg == L"--empty-objects") s.boot.emptyObjectArray = true;
     else if (arg == L"--other-build") s.boot.processInternalRva = standin::rva::kOtherBuildProcessInternal;
+    else if (arg == L"--moved-process-event") s.boot.processEventRva = standin::rva::kMovedProcessEvent;
+    else if (arg == L"--split-vote") s.boot.splitFuncVote = true;
+    else if (arg == L"--late-class" && more) s.boot.lateClassSeconds = _wtof(argv[++i]);
     else if (arg == L"--start-twice") s.startTwice = true;
     else if (arg == L"--no-log") s.printLog = false;
     else if (arg == L"--no-dll") s.loadDll = false;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "standin/internal.h"
 
@@ -72,7 +73,7 @@ void** detail::ObjectVTable() { return g_objectVTable; }
 void** detail::ActorVTable() { return g_actorVTable; }
 NativeEntry detail::ProcessInternalEntry() { return State().processInternal; }
 
-void detail::LayOutImage(std::uintptr_t processInternalRva) {
+void detail::LayOutImage(const BootOptions& options) {
   std::uintptr_t base = ImageBase();
   auto first = reinterpret_cast<std::uintptr_t>(g_image);
   if (base + rva::kNameToText < first || base + rva::kWorldPointer + 8 > first + kImageBytes)
@@ -82,22 +83,26 @@ void detail::LayOutImage(std::uintptr_t processInternalRva) {
     std::uintptr_t rva;
     const void* body;
   };
-  const Entry entries[] = {
+  std::vector<Entry> entries = {
       {rva::kNameToText, reinterpret_cast<const void*>(&NameToTextImpl)},
       {rva::kProcessEvent, reinterpret_cast<const void*>(&ProcessEventImpl)},
-      {processInternalRva, reinterpret_cast<const void*>(&ProcessInternalImpl)},
+      {options.processInternalRva, reinterpret_cast<const void*>(&ProcessInternalImpl)},
       {rva::kProcessLocalScriptFunction, reinterpret_cast<const void*>(&ProcessLocalScriptFunctionImpl)},
   };
+  if (options.processEventRva != rva::kProcessEvent)
+    entries.push_back({options.processEventRva, reinterpret_cast<const void*>(&ProcessEventImpl)});
+  if (options.splitFuncVote)
+    entries.push_back({rva::kSplitVoteProcessInternal, reinterpret_cast<const void*>(&ProcessInternalImpl)});
   for (const Entry& e : entries) {
     MakeExecutable(base + e.rva);
     WriteStub(base + e.rva, e.body);
   }
   FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
-  State().processInternal = reinterpret_cast<NativeEntry>(base + processInternalRva);
+  State().processInternal = reinterpret_cast<NativeEntry>(base + options.processInternalRva);
 
   for (int i = 0; i < kVTableSlots; ++i)
     g_objectVTable[i] = g_actorVTable[i] = reinterpret_cast<void*>(&UnexpectedVirtual);
-  g_objectVTable[kProcessEventSlot] = reinterpret_cast<void*>(base + rva::kProcessEvent);
+  g_objectVTable[kProcessEventSlot] = reinterpret_cast<void*>(base + options.processEventRva);
   // Actors override ProcessEvent; the override ends in the base one.
   g_actorVTable[kProcessEventSlot] = reinterpret_cast<void*>(&ActorProcessEventImpl);
 }
@@ -111,7 +116,7 @@ void Boot(const BootOptions& options) {
   // The game links the universal C runtime; code loaded into it finds it there.
   if (HMODULE ucrt = LoadLibraryW(L"ucrtbase.dll"))
     s.rand = reinterpret_cast<int (*)()>(GetProcAddress(ucrt, "rand"));
-  detail::LayOutImage(options.processInternalRva);
+  detail::LayOutImage(options);
   // An empty object array is a game whose object system is not up: the
   // header at its offset stays zero and nothing is built.
   if (options.emptyObjectArray) return;

@@ -263,6 +263,10 @@ UClass* DefineReloadableClass(const std::wstring& name, std::function<UClass*()>
   return loader();
 }
 
+void RegisterReloadableClass(const std::wstring& name, std::function<UClass*()> loader) {
+  State().loaders[name] = std::move(loader);
+}
+
 UClass* LoadClass(const std::wstring& name) {
   if (UClass* loaded = ClassNamed(name)) return loaded;
   auto it = State().loaders.find(name);

@@ -232,7 +232,7 @@ void detail::ProcessEventImpl(UObject* self, UFunction* function, void* params) 
 }
 
 void detail::ActorProcessEventImpl(UObject* self, UFunction* function, void* params) {
-  AtRva<void(UObject*, UFunction*, void*)>(rva::kProcessEvent)(self, function, params);
+  reinterpret_cast<ProcessEventFn>(detail::ObjectVTable()[kProcessEventSlot])(self, function, params);
 }
 
 void detail::ProcessInternalImpl(UObject* context, FFrame* stack, void* result) {

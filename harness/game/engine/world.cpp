@@ -506,6 +506,40 @@ void DefineProps() {
                16, kFuncEvent | kFuncBlueprintEvent);
 }
 
+// An enemy whose class loads late. TryApplyDamage(Damage) returns half the
+// damage; the tick calls it with 10.
+UClass* LoadLateWardenClass() {
+  UObject* package = Package(L"/Game/Enemies/BP_LateWarden");
+  UClass* warden = DefineClass({cls::kLateWarden, ClassNamed(L"Actor"), package, 0x280, 0, true});
+  DefineScript(warden, L"TryApplyDamage", {In<float>(L"Damage"), Ret<float>()},
+               {Code([](ScriptFrame& f) { f.Local<float>(4) = f.Local<float>(0) * 0.5f; })});
+  DefineScript(warden, L"ReceiveTick", {In<float>(L"DeltaSeconds")},
+               {CallScript(L"TryApplyDamage", [](ScriptFrame&, std::uint8_t* p) {
+                 float damage = 10.0f;
+                 std::memcpy(p, &damage, sizeof damage);
+               })},
+               16, kFuncEvent | kFuncBlueprintEvent);
+  return warden;
+}
+
+// Half of the first 32 script functions get a second ProcessInternal, so that
+// no address has a majority among them. Extra script functions make sure
+// there are 32.
+void SplitFuncVote() {
+  UClass* probe = DefineClass({L"BP_VoteProbe_C", ClassNamed(L"Object"), Package(L"/Game/Debug/BP_VoteProbe"), 0x30, 0, true});
+  for (int i = 0; i < 32; ++i) DefineScript(probe, L"Probe_" + std::to_wstring(i), {}, {});
+  auto second = reinterpret_cast<NativeEntry>(ImageBase() + rva::kSplitVoteProcessInternal);
+  FChunkedFixedUObjectArray& a = ObjectArray();
+  int seen = 0;
+  for (std::int32_t i = 0; i < a.numElements && seen < 32; ++i) {
+    UObject* o = ItemAt(i)->object;
+    if (!o || o->cls != detail::Core().function) continue;
+    auto* fn = static_cast<UFunction*>(o);
+    if ((fn->functionFlags & kFuncNative) || !fn->func) continue;
+    if (seen++ % 2) fn->func = second;
+  }
+}
+
 // ---------------------------------------------------------------- [SECTION] The world chain
 
 UWorld* NewWorld(const std::wstring& mapName) {
@@ -716,6 +750,15 @@ void detail::BuildWorld(const BootOptions& options) {
   RegisterLoadableAsset(kOnDemandAsset, [] {
     return NewObject(ClassNamed(L"StaticMesh"), Package(L"/Game/Props/SM_Crate"), L"SM_Crate");
   });
+  RegisterReloadableClass(cls::kLateWarden, &LoadLateWardenClass);
+  if (options.lateClassSeconds >= 0) {
+    AddFrameExtension([at = options.lateClassSeconds, loaded = false]() mutable {
+      if (loaded || RealTimeSeconds() < at) return;
+      loaded = true;
+      SpawnActor(LoadClass(cls::kLateWarden), {900, -300, 0}, {});
+    });
+  }
+  if (options.splitFuncVote) SplitFuncVote();
   AddFillers(options.objectCount);
 }
 

@@ -33,6 +33,13 @@ struct BootOptions {
   bool emptyObjectArray = false;      // build nothing: the object array stays zero
   bool viewport = true;               // false: the engine never gets a game viewport
   std::uintptr_t processInternalRva = rva::kProcessInternal;  // where script functions' Func points
+  std::uintptr_t processEventRva = rva::kProcessEvent;  // where the object vtable's ProcessEvent sits
+  // The first 32 script functions in the array: 16 point their Func at
+  // ProcessInternal, 16 at a second copy of it (kSplitVoteProcessInternal).
+  bool splitFuncVote = false;
+  // The world clock time (seconds) at which the late class (world.h) loads;
+  // negative: it loads only when a test asks for it.
+  double lateClassSeconds = -1;
 };
 
 // Lays out the image, then builds the engine and its world. Once per process;
@@ -109,6 +116,8 @@ std::uint32_t InstanceSize(const UClass* cls);
 // default object, its functions and every instance of it (garbage collected
 // at once); load runs the loader again (new objects, new indices).
 UClass* DefineReloadableClass(const std::wstring& name, std::function<UClass*()> loader);
+// Registers the loader only: the class exists from its first LoadClass.
+void RegisterReloadableClass(const std::wstring& name, std::function<UClass*()> loader);
 void UnloadClass(const std::wstring& name);
 UClass* LoadClass(const std::wstring& name);
 

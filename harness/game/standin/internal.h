@@ -82,7 +82,7 @@ struct CoreClasses {
 CoreClasses& Core();
 
 // Image and dispatch (image.cpp, script.cpp).
-void LayOutImage(std::uintptr_t processInternalRva);
+void LayOutImage(const BootOptions& options);
 void** ObjectVTable();
 void** ActorVTable();
 NativeEntry ProcessInternalEntry();  // the Func of every script function

@@ -25,6 +25,12 @@ inline constexpr std::uintptr_t kObjectArray = 0x4A64260;
 inline constexpr std::uintptr_t kWorldPointer = 0x4BA86B0;
 // Where "another build" (the --other-build switch) puts ProcessInternal.
 inline constexpr std::uintptr_t kOtherBuildProcessInternal = 0x11A7E90;
+// Where the --moved-process-event switch puts the vtable's ProcessEvent (the
+// code at kProcessEvent stays, as a stale address would).
+inline constexpr std::uintptr_t kMovedProcessEvent = 0x11A7C10;
+// The second ProcessInternal of the --split-vote switch: half of the first 32
+// script functions point their Func here.
+inline constexpr std::uintptr_t kSplitVoteProcessInternal = 0x11A7EE0;
 }  // namespace rva
 
 inline constexpr int kProcessEventSlot = 68;

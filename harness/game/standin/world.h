@@ -34,6 +34,12 @@ namespace cls {
 inline constexpr wchar_t kPlayerCharacterPath[] = L"/Script/Brackenhold.FS_PlayerCharacter";
 inline constexpr wchar_t kPlayerCharacter[] = L"FS_PlayerCharacter";
 inline constexpr wchar_t kPlayerCharacterBlueprint[] = L"FS_PlayerChar_C";
+// An enemy Blueprint that is not loaded at boot: it loads when the world clock
+// reaches BootOptions::lateClassSeconds (one instance is spawned then, whose
+// tick calls TryApplyDamage directly), or at LoadClass(kLateWarden); it can be
+// unloaded and loaded again.
+inline constexpr wchar_t kLateWarden[] = L"BP_LateWarden_C";
+inline constexpr wchar_t kLateWardenTryApplyDamage[] = L"/Game/Enemies/BP_LateWarden.BP_LateWarden_C:TryApplyDamage";
 }  // namespace cls
 
 // Detaches or restores the engine's game viewport (the readiness probe's last step).
