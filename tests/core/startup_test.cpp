@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "coop/coop.h"
 #include "core/gamethread.h"
 #include "core/startup.h"
 #include "support/log_capture.h"
@@ -133,6 +134,8 @@ TEST(GameBuildId, SizeAndStampFromTheFileAndTheImage) {
 
 TEST(OnReady, HandlersWaitForFiringThenPostInOrderAndWaveFourFollowsWaveThree) {
   SetGameThreadId(GetCurrentThreadId());
+  // No engine in this process: the first wave must not ask the game for its save slot.
+  bh::coop::testing::SetSaveSlotSource(nullptr);
   fwtest::LogCapture capture;
   // The two start-up waves registered themselves during static initialisation.
   EXPECT_EQ(bh::core::testing::PendingOnReadyCount(), 2u);
@@ -147,7 +150,7 @@ TEST(OnReady, HandlersWaitForFiringThenPostInOrderAndWaveFourFollowsWaveThree) {
   RegisterOnReady([&] { order.push_back(2); });  // after firing: posted at once
   RunPostedTasks();
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
-  EXPECT_EQ(capture.count("[INF] [bootstrap] WO-3 modules ready (Fenwarden 1.0.2, game build "), 1);
+  EXPECT_EQ(capture.count("[INF] [bootstrap] WO-3 modules ready (Fenwarden 1.0.2, game build "), 1) << capture.all();
   EXPECT_EQ(capture.count("WO-4 modules ready"), 0);
   RunPostedTasks();
   EXPECT_EQ(capture.count("[INF] [bootstrap] WO-4 modules ready (rules, enemy sync, summon)"), 1);
