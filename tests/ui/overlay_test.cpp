@@ -9,7 +9,7 @@
 #include "game_window.h"
 #include "imgui.h"
 #include "support/log_capture.h"
-#include "support/screenshot.h"
+#include "support/temp_folder.h"
 #include "ui/i18n.h"
 #include "ui/menu.h"
 #include "ui/overlay.h"
@@ -26,14 +26,17 @@ void InstallCjkFont() {
   CopyFileW(L"Z:\\usr\\share\\fonts\\truetype\\wqy\\wqy-microhei.ttc", L"C:\\windows\\Fonts\\msyh.ttc", TRUE);
 }
 
-// A screenshot is taken by the next overlay frame, inside Present.
-std::atomic<const wchar_t*> g_screenshotName{nullptr};
-std::atomic<bool> g_screenshotTaken{false};
-void TakeScreenshotInFrame(void* swapChain) {
-  if (const wchar_t* name = g_screenshotName.exchange(nullptr)) {
-    fwtest::SaveBackBuffer(swapChain, name);
-    g_screenshotTaken = true;
-  }
+// Screenshots of what the player saw go to FW_SCREENSHOT_DIR (build/win/screenshots).
+std::wstring ScreenshotPath(const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD n = GetEnvironmentVariableW(L"FW_SCREENSHOT_DIR", value, 1024);
+  if (n == 0 || n >= 1024) return {};
+  std::wstring folder(value, n);
+  if (folder[0] == L'/') folder = L"Z:" + folder;
+  for (wchar_t& c : folder)
+    if (c == L'/') c = L'\\';
+  CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + name + L".bmp";
 }
 
 template <typename Condition>
@@ -62,11 +65,12 @@ class OverlayTest : public ::testing::Test {
     Sleep(50);
     game_.WaitFrames(frames);
   }
+  // The last presented frame: the game's picture with the overlay drawn over it.
   bool Screenshot(const wchar_t* name) {
-    g_screenshotTaken = false;
-    bh::ui::testing::SetFrameObserver(&TakeScreenshotInFrame);
-    g_screenshotName = name;
-    return WaitFor([] { return g_screenshotTaken.load(); }, 5000);
+    std::wstring path = ScreenshotPath(name);
+    if (path.empty()) return true;  // no folder asked for
+    game_.RequestScreenshot(path);
+    return game_.WaitFrames(3) && fwtest::FileExists(path);
   }
   void Key(WPARAM vk) {
     Post(WM_KEYDOWN, vk, 1);
