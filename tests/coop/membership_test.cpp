@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "coop/wire.h"
@@ -189,4 +190,84 @@ TEST(Membership, AGuestWhoseHostNeverAnswersGivesUpAfterFifteenHellos) {
   }
   EXPECT_EQ(hellos, 15);
   EXPECT_TRUE(guest.Has("toast[3]: Could not reach the host (no response)")) << guest.Output();
+}
+
+TEST(Membership, WhenTheHostLeavesEveryGuestHearsOfEveryMemberOnce) {
+  StandInSteam steam;
+  steam.Cmd("account 1 english Hana");
+  steam.Cmd("account 2 english Ada");
+  steam.Cmd("account 3 english Bo");
+  Player host(steam, 1, "--host --seconds 30 --leave-at 20");
+  std::uint64_t lobby = WaitForLobby(steam, 1);
+  ASSERT_NE(lobby, 0u) << host.Output();
+  Player ada(steam, 2, fmt::format("+connect_lobby {} --seconds 26", lobby));
+  ASSERT_TRUE(WaitForMembers(steam, lobby, 2));
+  Sleep(2000);
+  Player bo(steam, 3, fmt::format("+connect_lobby {} --seconds 26", lobby));
+  auto count = [](Player& p, const std::string& text) {
+    const std::string& out = p.Output();
+    int n = 0;
+    for (std::size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(ada, "member: -0 Hana"), 1) << ada.Output();
+  EXPECT_EQ(count(ada, "member: -2 Bo"), 1);
+  EXPECT_EQ(count(bo, "member: -0 Hana"), 1) << bo.Output();
+  EXPECT_EQ(count(bo, "member: -1 Ada"), 1);
+  EXPECT_TRUE(bo.Has("toast[2]: The host left"));
+}
+
+TEST(Membership, AHostileMemberCannotBreakTheRoom) {
+  StandInSteam steam;
+  steam.Cmd("account 1 english Hana");
+  steam.Cmd("account 2 english Ada");
+  Player host(steam, 1, "--host --seconds 32");
+  std::uint64_t lobby = WaitForLobby(steam, 1);
+  ASSERT_NE(lobby, 0u) << host.Output();
+  Player ada(steam, 2, fmt::format("+connect_lobby {} --seconds 28", lobby));
+  ASSERT_TRUE(WaitForMembers(steam, lobby, 2));
+  steam.Cmd("virtual 66");
+  steam.Cmd("vjoin 66 {}", lobby);
+  ASSERT_TRUE(WaitForMembers(steam, lobby, 3));
+  Sleep(2000);
+
+  // Crafted messages of every membership type that claim other slots and
+  // ids, then random bytes of every type.
+  std::vector<bh::coop::Bytes> crafted = {
+      bh::coop::EncodeWelcome({1, {{0, Account(66), "Fake host"}, {1, Account(66), "Me"}}}),
+      bh::coop::EncodeReject(1),
+      bh::coop::EncodeMemberJoined({1, Account(66), "Usurper"}),
+      bh::coop::EncodeMemberLeft(1),
+      bh::coop::EncodeRename({0, "Not the host"}),
+      bh::coop::EncodeRename({1, "Not Ada"}),
+      {20, 0, 1, 2},
+      {21, 3},
+      {250},
+      {0},
+  };
+  std::mt19937 random(1234);
+  for (int i = 0; i < 300; ++i) {
+    bh::coop::Bytes b(1 + random() % 64);
+    for (auto& x : b) x = static_cast<std::uint8_t>(random());
+    if (i % 3 == 0) b[0] = static_cast<std::uint8_t>(1 + random() % 6);  // mostly membership types
+    if (b[0] == 1) b[0] = 6;  // a Hello might be a valid one; that is a join, not an attack
+    crafted.push_back(b);
+  }
+  for (std::size_t i = 0; i < crafted.size(); ++i) {
+    steam.Cmd("vsend 66 {} {} {}", Account(1), i % 2, Hex(crafted[i]));
+    if (i % 20 == 0) Sleep(50);
+  }
+  // Ada ends first: until then the room is as the handshake made it.
+  const std::string& out = host.Output();
+  EXPECT_TRUE(host.Has("peer: exiting")) << out;
+  EXPECT_FALSE(host.Has("structured exception"));
+  EXPECT_FALSE(host.Has("is now called"));  // no rename got through
+  EXPECT_TRUE(host.Has("[INF] [coop] slot 1 \"Ada\" left")) << out;
+  EXPECT_TRUE(host.Has(fmt::format("peer {:016X} never sent Hello, closing", Account(66))));
+  for (const char* name : {"Fake host", "Usurper", "Not the host", "Not Ada"}) {
+    EXPECT_FALSE(host.Has(name)) << name;
+    EXPECT_FALSE(ada.Has(name)) << name;
+  }
+  EXPECT_TRUE(ada.Has("slot 0: Hana\r\nslot 1: Ada [local]\r\npeer: exiting")) << ada.Output();
+  EXPECT_FALSE(ada.Has("structured exception"));
 }
