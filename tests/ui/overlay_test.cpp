@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "core/config.h"
 #include "core/gamethread.h"
 #include "game_window.h"
 #include "imgui.h"
@@ -157,4 +158,27 @@ TEST_F(OverlayTest, ResizeAndNewSwapChainsAreFollowedOrIgnored) {
   Settle();
   EXPECT_TRUE(IsMenuOpen());
   EXPECT_TRUE(game_.WaitFrames(5));
+}
+
+TEST_F(OverlayTest, PickingChineseShowsItAtOnceAndSavesIt) {
+  fwtest::TempFolder folder;
+  ASSERT_TRUE(fwtest::WriteFile(folder / L"config.json", R"({"menu_key": "F5"})"));
+  bh::core::testing::LoadConfigFrom(folder.path());
+  PreviewLanguage(Language::English);
+  RegisterPage("about", "tab.about", &DrawAboutPage, 1000);
+  Key(VK_F5);
+  Settle();
+  ASSERT_TRUE(IsMenuOpen());
+  // The 中文 button of the language switch on the About page (menu centred, 600x480).
+  Post(WM_MOUSEMOVE, 0, MAKELPARAM(538, 380));
+  Settle(3);
+  Post(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(538, 380));
+  Settle(3);
+  Post(WM_LBUTTONUP, 0, MAKELPARAM(538, 380));
+  Settle(3);
+  EXPECT_EQ(CurrentLanguage(), Language::Chinese);  // previewed by the render thread at once
+  Screenshot(L"overlay-menu-chinese");
+  bh::core::RunPostedTasks();  // the game thread saves the choice
+  EXPECT_NE(fwtest::ReadFileOr(folder / L"config.json").find("\"language\": \"zh\""), std::string::npos);
+  EXPECT_TRUE(capture_.contains("[INF] [config] language 'zh' saved to config.json"));
 }
