@@ -61,6 +61,7 @@ struct CoopContext {
   net::SessionConfig config;
   float retryTimer = 0, elapsed = 0;
   bool gaveUp = false;
+  bool warnedNotReady = false;  // the first tick's attempt also sees elapsed 0: warn once
 
   std::array<Member, kMaxSlots> members;
   std::uint8_t ownSlot = 0;
@@ -496,8 +497,10 @@ bool TryStartSession(bool giveUp) {
   c.session->Shutdown();
   if (giveUp)
     core::LogError(tag::kCoop, "Session::Init failed for {:.0f}s (transport {}); giving up", c.elapsed, "steam");
-  else if (c.elapsed == 0)
+  else if (c.elapsed == 0 && !c.warnedNotReady) {
+    c.warnedNotReady = true;
     core::LogWarn(tag::kCoop, "Session::Init not ready yet (transport {}); retrying every 2s", "steam");
+  }
   return false;
 }
 
