@@ -56,7 +56,7 @@ long long LineTimeMs(const std::string& log, const std::string& text) {
 
 TEST(GameStart, RunsEndToEndThroughTheDetours) {
   // Long enough for the whole start-up also on a loaded machine.
-  GameRun r = RunGame(L"--seconds 10");
+  GameRun r = RunGame(L"--seconds 16");
   EXPECT_EQ(r.exitCode, 0) << r.output;
   // The initialisation thread's path, in order.
   ExpectInOrder(r.log, {
@@ -127,7 +127,7 @@ TEST(GameStart, BuildsAndSwitchesDecideWhatIsHooked) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.args));
-    GameRun r = RunGame(std::wstring(L"--seconds 8 ") + c.args);
+    GameRun r = RunGame(std::wstring(L"--seconds 14 ") + c.args);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     for (const std::string& text : c.present) EXPECT_NE(r.log.find(text), std::string::npos) << text << "\n" << r.log;
     for (const std::string& text : c.absent) EXPECT_EQ(r.log.find(text), std::string::npos) << text << "\n" << r.log;
