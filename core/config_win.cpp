@@ -66,10 +66,9 @@ bool LoadInto(ConfigState& state, const std::wstring& folder) {
     if (!isObject) {
       LogWarn(tag::kConfig, "config.json could not be parsed; using defaults (file left untouched)");
       state.writable = false;
-      working = Settings();
-      working.languageFromFile = true;
+      state.settings = Settings();
+      state.settings.languageFromFile = true;
       parsed = false;
-      state.settings = working;
     } else {
       state.settings = working;
       if (flags.missing && !flags.wrongType && !WriteConfig(state))
@@ -77,13 +76,12 @@ bool LoadInto(ConfigState& state, const std::wstring& folder) {
     }
   }
 
-  working = state.settings;
-  working.transport = "steam";
-  working.udpPort = 27777;
-  working.udpHostIp = "127.0.0.1";
-  working.profile = 1;
-  if (!IsLanguageCode(working.language)) working.language = "en";
-  state.settings = working;
+  Settings& settings = state.settings;
+  settings.transport = "steam";
+  settings.udpPort = 27777;
+  settings.udpHostIp = "127.0.0.1";
+  settings.profile = 1;
+  if (!IsLanguageCode(settings.language)) settings.language = "en";
   return parsed;
 }
 

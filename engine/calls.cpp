@@ -8,6 +8,13 @@
 #include <cstring>
 
 namespace bh::engine {
+
+void ProcessEvent(Object* target, Function* function, void* params) {
+  auto vtable = ReadAt<void* const*>(target, layout::kVTable);
+  using ProcessEventFn = void (*)(Object*, Function*, void*);
+  reinterpret_cast<ProcessEventFn>(vtable[layout::kProcessEventSlot])(target, function, params);
+}
+
 namespace {
 
 using namespace layout;
@@ -26,9 +33,7 @@ void Zero(P& block) {
 void CallProcessEvent(Object* target, Function* function, void* block) {
   auto flags = ReadAt<std::uint32_t>(function, kFunctionFlags);
   WriteAt(function, kFunctionFlags, flags | kNativeFunction);
-  auto vtable = ReadAt<void* const*>(target, kVTable);
-  using ProcessEventFn = void (*)(Object*, Function*, void*);
-  reinterpret_cast<ProcessEventFn>(vtable[kProcessEventSlot])(target, function, block);
+  ProcessEvent(target, function, block);
   WriteAt(function, kFunctionFlags, flags);
 }
 

@@ -22,8 +22,12 @@
 
 namespace bh::engine {
 
+// ProcessEvent through the target's vtable, as the game itself calls a function.
+void ProcessEvent(Object* target, Function* function, void* params);
+
 // The library classes' cache slots (also filled by the start-up prewarm).
 namespace library {
+
 ClassSlot& GameplayStaticsSlot();
 ClassSlot& KismetSystemLibrarySlot();
 ClassSlot& KismetStringLibrarySlot();

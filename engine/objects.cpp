@@ -312,11 +312,16 @@ Object* GetWorld() {
   return IsValidObject(fallback) ? fallback : nullptr;
 }
 
-Object* GetLocalPlayerController() {
+Object* GetGameInstance() {
   Object* world = GetWorld();
   if (!world) return nullptr;
   auto* instance = ReadAt<Object*>(world, kWorldGameInstance);
-  if (!IsValidObject(instance)) return nullptr;
+  return IsValidObject(instance) ? instance : nullptr;
+}
+
+Object* GetLocalPlayerController() {
+  Object* instance = GetGameInstance();
+  if (!instance) return nullptr;
   auto players = ReadAt<EngineArray<Object*>>(instance, kGameInstanceLocalPlayers);
   if (players.count <= 0 || !players.data) return nullptr;
   Object* player = players.data[0];

@@ -88,6 +88,7 @@ Function* FindFunctionIn(const Class* cls, std::string_view declaringClassName, 
 // ---- the world
 Object* GetEngine();  // the first live non-default instance of class Engine, cached
 Object* GetWorld();   // through the game viewport, else the global world pointer
+Object* GetGameInstance();  // the current world's, or null
 Object* GetLocalPlayerController();
 Object* GetLocalPlayerCharacter();  // of class /Script/Brackenhold.FS_PlayerCharacter
 

@@ -29,12 +29,6 @@ inline constexpr unsigned kMsgImeSwitch = 0x85D3;
 namespace testing {
 bool ImGuiReady();
 bool Disabled();
-// The virtual cursor (-1 when unset) and whether raw-mouse mode is on.
-void VirtualCursor(float& x, float& y, bool& rawMode);
-// Called on the render thread at the end of each overlay frame, inside
-// Present before the frame is shown, with the IDXGISwapChain: a test can
-// read ImGui's state or the back buffer (what the player is about to see).
-void SetFrameObserver(void (*observer)(void* swapChain));
 }  // namespace testing
 
 }  // namespace bh::ui

@@ -86,7 +86,6 @@ struct OverlayState {
   bool rawMouse = false;
 
   std::mutex frameLock;  // keeps a resize from dropping the render target mid-frame; render thread
-  std::atomic<void (*)(void*)> frameObserver{nullptr};
 };
 
 OverlayState& State() {
@@ -442,7 +441,6 @@ void RunFrame(IDXGISwapChain* swapChain) {
   s.context->OMSetRenderTargets(1, &savedTarget, savedDepth);
   SafeRelease(savedTarget);
   SafeRelease(savedDepth);
-  if (auto observer = s.frameObserver.load()) observer(swapChain);
 }
 
 // [SECTION] Present / ResizeBuffers detours
@@ -576,12 +574,5 @@ int MenuKeyCode() { return State().menuKey.load(); }
 
 bool testing::ImGuiReady() { return State().imguiReady.load(); }
 bool testing::Disabled() { return State().disabled.load(); }
-void testing::VirtualCursor(float& x, float& y, bool& rawMode) {
-  OverlayState& s = State();
-  x = s.cursorX;
-  y = s.cursorY;
-  rawMode = s.rawMouse;
-}
-void testing::SetFrameObserver(void (*observer)(void*)) { State().frameObserver = observer; }
 
 }  // namespace bh::ui
